@@ -15,10 +15,15 @@ static void writeLine(const char *line)
 int main(int argc, char **argv)
 {
     const long cycles = argc > 1 ? std::atol(argv[1]) : 200000;
-    const char *const menu[] = {
-        "======================= \n", "1. Print help \n",    "2. Print exchange stats \n",
-        "3. Make an Offer \n",        "4. Make a bid \n",    "5. Print wallet \n",
-        "6. Continue\n",              "======================= \n", " Type in 1-6: \n"};
+    const char *const menu[] = {"======================= \n",
+                                "1. Print help \n",
+                                "2. Print exchange stats \n",
+                                "3. Make an Offer \n",
+                                "4. Make a bid \n",
+                                "5. Print wallet \n",
+                                "6. Continue\n",
+                                "======================= \n",
+                                " Type in 1-6: \n"};
     const char *const echoes[] = {" You choose: 1\n", " You choose: 2\n", " You choose: 3\n",
                                   " You choose: 4\n", " You choose: 5\n", " You choose: 6\n"};
     const char *const answers[] = {
