@@ -60,15 +60,17 @@ struct Spawn {
         posix_spawnattr_setflags(&attributes, flags);
     }
 
-    pid_t start(const std::string &program)
+    pid_t start(std::vector<std::string> command)
     {
-        std::string path = program;
-        char *argv[] = {path.data(), nullptr};
+        std::vector<char *> argv;
+        for (std::string &word : command)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
         pid_t pid = -1;
-        int error = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
+        int error = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
         if (error != 0) {
             errno = error;
-            fail("posix_spawn " + program);
+            fail("posix_spawn " + command[0]);
         }
         return pid;
     }
@@ -94,7 +96,8 @@ int connect(Spawn &spawn, int target, int given, int (&opened)[6], int &count)
 
 } // namespace
 
-Child startChild(const std::string &program, int in, int out, int err, bool keepSigpipeIgnored)
+Child startChild(const std::vector<std::string> &command, int in, int out, int err,
+                 bool keepSigpipeIgnored)
 {
     ignoreSigpipe();
     Spawn spawn;
@@ -105,7 +108,7 @@ Child startChild(const std::string &program, int in, int out, int err, bool keep
     child.input = connect(spawn, STDIN_FILENO, in, childEnds, count);
     child.output = connect(spawn, STDOUT_FILENO, out, childEnds, count);
     child.errors = connect(spawn, STDERR_FILENO, err, childEnds, count);
-    child.pid = spawn.start(program);
+    child.pid = spawn.start(command);
     for (int i = 0; i < count; ++i)
         close(childEnds[i]);
     return child;
@@ -122,7 +125,7 @@ Child startOnTerminal(const std::string &program, const std::string &terminal)
     posix_spawn_file_actions_adddup2(&spawn.actions, STDIN_FILENO, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&spawn.actions, STDIN_FILENO, STDERR_FILENO);
     Child child;
-    child.pid = spawn.start(program);
+    child.pid = spawn.start({program});
     return child;
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 using Clock = std::chrono::steady_clock;
 
@@ -16,11 +17,12 @@ struct Child {
     int errors = -1; // our end of its standard error, where that is a new pipe
 };
 
-// Gives the program `in`, `out` and `err` as its standard streams; each one
+// Runs `command` (a program and its arguments) with `in`, `out` and `err` as
+// its standard streams; each one
 // that is -1 becomes a new pipe. The program starts with SIGPIPE at its
 // default unless `keepSigpipeIgnored`, which passes on this process's
 // ignoring of it (this process always ignores it, to outlive its children).
-Child startChild(const std::string &program, int in, int out, int err,
+Child startChild(const std::vector<std::string> &command, int in, int out, int err,
                  bool keepSigpipeIgnored = false);
 
 // Starts the program in a session of its own, with the terminal device

@@ -9,11 +9,14 @@
 #include <atomic>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
+#include <fstream>
 #include <string>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #ifndef EXCHANGE_MENU_PATH
 #error "EXCHANGE_MENU_PATH must name the built program"
@@ -63,7 +66,7 @@ void writeAll(int fd, const std::string &text)
 
 TEST(LiveSession, OverPipesEachAnswerArrivesBeforeMoreInputIsWritten)
 {
-    Child child = startChild(EXCHANGE_MENU_PATH, -1, -1, -1);
+    Child child = startChild({EXCHANGE_MENU_PATH}, -1, -1, -1);
 
     EXPECT_EQ(readAtLeast(child.output, menuAndPrompt), menuAndPrompt);
     EXPECT_TRUE(staysQuiet(child.output, 200ms)) << "it wrote more before any input";
@@ -83,6 +86,46 @@ TEST(LiveSession, OverPipesEachAnswerArrivesBeforeMoreInputIsWritten)
     EXPECT_EQ(readToEnd(child.errors, Clock::now() + 1s), "");
     close(child.output);
     close(child.errors);
+}
+
+// Each line leaves the program in one write call of its own, whole: whatever
+// reads the other end never sees half a line, nor two lines run together.
+TEST(LiveSession, EachLineLeavesInAWriteOfItsOwn)
+{
+    const std::string strace = "/usr/bin/strace";
+    if (access(strace.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "strace is not installed";
+    std::string traceFile = testing::TempDir() + "exchange-menu-writes.txt";
+    Child child = startChild({strace, "-qq", "-e", "trace=write", "-e", "signal=none", "-o",
+                              traceFile, EXCHANGE_MENU_PATH},
+                             -1, -1, -1);
+    writeAll(child.input, "1\nabc\n");
+    close(child.input);
+    std::string output = readToEnd(child.output, Clock::now() + 10s);
+    Ending ending = waitChild(child.pid, Clock::now() + 5s);
+    close(child.output);
+    close(child.errors);
+    ASSERT_EQ(ending.exitCode, 0);
+
+    const std::string expected =
+        menuAndPrompt + " You choose: 1\n" +
+        "Help - your aim is to make money. Analyse the market and make bids and offer \n" +
+        menuAndPrompt + " You choose: 0\nWrong choice. Choose 1-6\n" + menuAndPrompt;
+    EXPECT_EQ(output, expected);
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = expected.find('\n', start)) != std::string::npos;
+         start = end + 1)
+        lines.push_back(std::to_string(end + 1 - start));
+
+    // Each traced call reads: write(1, "text"..., LENGTH) = WRITTEN
+    std::vector<std::string> writes;
+    std::ifstream trace(traceFile);
+    for (std::string call; std::getline(trace, call);) {
+        if (call.rfind("write(1, ", 0) == 0)
+            writes.push_back(call.substr(call.rfind(" = ") + 3));
+    }
+    std::remove(traceFile.c_str());
+    EXPECT_EQ(writes, lines) << "the sizes of the write calls, against those of the lines";
 }
 
 // A pseudo-terminal in the usual cooked mode: the keyboard's characters are
@@ -211,7 +254,8 @@ TEST_P(UnwritableOutput, EndsTheSessionWithAFailure)
         output = ends[1];
     }
     ASSERT_GE(output, 0);
-    Child child = startChild(EXCHANGE_MENU_PATH, input.readEnd(), output, -1, sink.sigpipeIgnored);
+    Child child =
+        startChild({EXCHANGE_MENU_PATH}, input.readEnd(), output, -1, sink.sigpipeIgnored);
     close(output);
 
     Ending ending = waitChild(child.pid, Clock::now() + 2s);
@@ -244,7 +288,7 @@ struct AfterOneLine {
 
 AfterOneLine afterOneLine(char filler, size_t length)
 {
-    Child child = startChild(EXCHANGE_MENU_PATH, -1, -1, -1);
+    Child child = startChild({EXCHANGE_MENU_PATH}, -1, -1, -1);
     // Written a block at a time: held whole here, the line would swell this
     // process, and with it what the system reports for the child it starts.
     std::thread feeder([&] {

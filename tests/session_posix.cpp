@@ -28,7 +28,7 @@ Session runSession(const std::string &program, const std::string &input,
                    std::chrono::milliseconds limit)
 {
     auto deadline = Clock::now() + limit;
-    Child child = startChild(program, -1, -1, -1);
+    Child child = startChild({program}, -1, -1, -1);
 
     // Feeding and reading at once keeps a program that answers while input is
     // still coming from filling its output pipe and stalling the both of us.
