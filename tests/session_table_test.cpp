@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <initializer_list>
 #include <map>
 #include <string>
@@ -74,12 +75,11 @@ const Script scripts[] = {
     {"EveryOptionAndZero", "1\n2\n3\n4\n5\n6\n0\n", expectedOutput({1, 2, 3, 4, 5, 6, 0})},
     {"OutsideTheMenu", "7\n-3\n-1\n100\n", expectedOutput({7, -3, -1, 100})},
     {"AmountAfterAnOffer", "3\n100\n", expectedOutput({3, 100})},
-    {"LimitsOfTheRange", "2147483647\n-2147483648\n", expectedOutput({2147483647, -2147483648})},
+    {"LimitsOfTheRange", "2147483647\n-2147483648\n", expectedOutput({INT_MAX, INT_MIN})},
     // Past the range a number reads as the nearest limit, and the rest of its
     // line is dropped with it.
-    {"JustPastTheLimits", "2147483648\n-2147483649 6\n2\n",
-     expectedOutput({2147483647, -2147483648, 2})},
-    {"FarPastTheLimit", longLineOfDigits + " 1\n5\n", expectedOutput({2147483647, 5})},
+    {"JustPastTheLimits", "2147483648\n-2147483649 6\n2\n", expectedOutput({INT_MAX, INT_MIN, 2})},
+    {"FarPastTheLimit", longLineOfDigits + " 1\n5\n", expectedOutput({INT_MAX, 5})},
     {"SignsAndLeadingZeros", "+4\n05\n-0\n007\n+0006\n", expectedOutput({4, 5, 0, 7, 6})},
     {"TwoNumbersOnALine", "2 5\n", expectedOutput({2, 5})},
     {"NumberGluedToLetters", "3x\n4\n", expectedOutput({3, 0, 4})},
@@ -96,7 +96,7 @@ const Script scripts[] = {
     {"EndAfterAnOption", "5", expectedOutput({5})},
     {"EndAfterALoneSign", "-", expectedOutput({0})},
     {"EndAfterLetters", "abc", expectedOutput({0})},
-    {"EndAfterANumberOutOfRange", "99999999999", expectedOutput({2147483647})},
+    {"EndAfterANumberOutOfRange", "99999999999", expectedOutput({INT_MAX})},
 #ifdef _WIN32
     // Ctrl-Z ends console input on Windows, wherever a read meets it.
     {"CtrlZEndsInput",
