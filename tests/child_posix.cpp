@@ -78,7 +78,7 @@ struct Spawn {
 
 // Connects the child's descriptor `target` to `given`, or to a new pipe when
 // `given` is -1; returns our end of that pipe, or -1.
-int connect(Spawn &spawn, int target, int given, int (&opened)[6], int &count)
+int connect(Spawn &spawn, int target, int given, int (&opened)[3], int &count)
 {
     if (given >= 0) {
         posix_spawn_file_actions_adddup2(&spawn.actions, given, target);
@@ -102,7 +102,7 @@ Child startChild(const std::vector<std::string> &command, int in, int out, int e
     ignoreSigpipe();
     Spawn spawn;
     spawn.setFlags(keepSigpipeIgnored, false);
-    int childEnds[6];
+    int childEnds[3];
     int count = 0;
     Child child;
     child.input = connect(spawn, STDIN_FILENO, in, childEnds, count);
