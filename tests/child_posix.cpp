@@ -129,6 +129,19 @@ Child startOnTerminal(const std::string &program, const std::string &terminal)
     return child;
 }
 
+bool writeAll(int fd, std::string_view data)
+{
+    while (!data.empty()) {
+        ssize_t wrote = write(fd, data.data(), data.size());
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            return false;
+        data.remove_prefix(static_cast<size_t>(wrote));
+    }
+    return true;
+}
+
 bool readUntil(int fd, std::string &text, const std::function<bool(const std::string &)> &enough,
                Clock::time_point deadline)
 {

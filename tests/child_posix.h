@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <vector>
 
@@ -18,16 +19,20 @@ struct Child {
 };
 
 // Runs `command` (a program and its arguments) with `in`, `out` and `err` as
-// its standard streams; each one
-// that is -1 becomes a new pipe. The program starts with SIGPIPE at its
-// default unless `keepSigpipeIgnored`, which passes on this process's
-// ignoring of it (this process always ignores it, to outlive its children).
+// its standard streams; each one that is -1 becomes a new pipe. The program
+// starts with SIGPIPE at its default unless `keepSigpipeIgnored`, which passes
+// on this process's ignoring of it (this process always ignores it, to
+// outlive its children).
 Child startChild(const std::vector<std::string> &command, int in, int out, int err,
                  bool keepSigpipeIgnored = false);
 
 // Starts the program in a session of its own, with the terminal device
 // `terminal` as its controlling terminal and as all three standard streams.
 Child startOnTerminal(const std::string &program, const std::string &terminal);
+
+// Writes all of `data` to `fd`; false when that failed part way, as it does
+// once the reader has gone.
+bool writeAll(int fd, std::string_view data);
 
 // Appends to `text` what `fd` delivers until `enough(text)` holds, the stream
 // ends, or `deadline` passes. Returns whether `enough(text)` holds.

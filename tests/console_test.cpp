@@ -59,11 +59,6 @@ std::string readAtLeast(int fd, const std::string &expected, Clock::duration lim
     return text;
 }
 
-void writeAll(int fd, const std::string &text)
-{
-    ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-}
-
 TEST(LiveSession, OverPipesEachAnswerArrivesBeforeMoreInputIsWritten)
 {
     Child child = startChild({EXCHANGE_MENU_PATH}, -1, -1, -1);
@@ -71,7 +66,7 @@ TEST(LiveSession, OverPipesEachAnswerArrivesBeforeMoreInputIsWritten)
     EXPECT_EQ(readAtLeast(child.output, menuAndPrompt), menuAndPrompt);
     EXPECT_TRUE(staysQuiet(child.output, 200ms)) << "it wrote more before any input";
 
-    writeAll(child.input, "2\n");
+    ASSERT_TRUE(writeAll(child.input, "2\n"));
     std::string afterTwo = " You choose: 2\nMarket looks good \n" + menuAndPrompt;
     EXPECT_EQ(readAtLeast(child.output, afterTwo), afterTwo);
     EXPECT_TRUE(staysQuiet(child.output, 200ms)) << "it did not wait for the next input";
@@ -101,7 +96,7 @@ TEST(LiveSession, EachLineLeavesInAWriteOfItsOwn)
     Child child = startChild({strace, "-qq", "-e", "trace=write", "-e", "signal=none", "-E",
                               "LSAN_OPTIONS=detect_leaks=0", "-o", traceFile, EXCHANGE_MENU_PATH},
                              -1, -1, -1);
-    writeAll(child.input, "1\nabc\n");
+    ASSERT_TRUE(writeAll(child.input, "1\nabc\n"));
     close(child.input);
     std::string output = readToEnd(child.output, Clock::now() + 10s);
     Ending ending = waitChild(child.pid, Clock::now() + 5s);
@@ -175,19 +170,19 @@ TEST(LiveSession, AtATerminalAsAPersonTypes)
     std::string firstScreen = onTerminal(menuAndPrompt);
     EXPECT_EQ(readAtLeast(screen, firstScreen), firstScreen);
 
-    writeAll(screen, "5\n");
+    ASSERT_TRUE(writeAll(screen, "5\n"));
     std::string afterFive =
         "5\r\n" + onTerminal(" You choose: 5\nYour wallet is empty. \n" + menuAndPrompt);
     EXPECT_EQ(readAtLeast(screen, afterFive), afterFive);
 
-    writeAll(screen, "sell\n");
+    ASSERT_TRUE(writeAll(screen, "sell\n"));
     std::string afterLetters =
         "sell\r\n" + onTerminal(" You choose: 0\nWrong choice. Choose 1-6\n" + menuAndPrompt);
     EXPECT_EQ(readAtLeast(screen, afterLetters), afterLetters);
     EXPECT_TRUE(staysQuiet(screen, 300ms)) << "after letters it went on without waiting";
     EXPECT_TRUE(isRunning(child.pid));
 
-    writeAll(screen, "\x04");
+    ASSERT_TRUE(writeAll(screen, "\x04"));
     Ending ending = waitChild(child.pid, Clock::now() + 5s);
     EXPECT_FALSE(ending.timedOut);
     EXPECT_EQ(ending.exitCode, 0);
@@ -292,18 +287,14 @@ struct AfterOneLine {
 AfterOneLine afterOneLine(char filler, size_t length)
 {
     Child child = startChild({EXCHANGE_MENU_PATH}, -1, -1, -1);
-    // Written a block at a time: held whole here, the line would swell this
-    // process, and with it what the system reports for the child it starts.
+    // Written a block at a time, so that this process never holds the line.
     std::thread feeder([&] {
         const std::string block(std::min<size_t>(length, 1u << 20), filler);
-        for (size_t left = length; left > 0;) {
-            size_t part = std::min(left, block.size());
-            if (write(child.input, block.data(), part) != static_cast<ssize_t>(part))
+        for (size_t left = length; left > 0; left -= std::min(left, block.size())) {
+            if (!writeAll(child.input, std::string_view(block).substr(0, left)))
                 return;
-            left -= part;
         }
-        const std::string five = "\n5\n";
-        (void)!write(child.input, five.data(), five.size());
+        writeAll(child.input, "\n5\n");
     });
 
     AfterOneLine result;

@@ -5,25 +5,6 @@
 #include <thread>
 #include <unistd.h>
 
-namespace {
-
-void writeAll(int fd, const std::string &data)
-{
-    const char *next = data.data();
-    size_t left = data.size();
-    while (left > 0) {
-        ssize_t wrote = write(fd, next, left);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0) // the program ended without reading all of it
-            return;
-        next += wrote;
-        left -= static_cast<size_t>(wrote);
-    }
-}
-
-} // namespace
-
 Session runSession(const std::string &program, const std::string &input,
                    std::chrono::milliseconds limit)
 {
@@ -33,7 +14,7 @@ Session runSession(const std::string &program, const std::string &input,
     // Feeding and reading at once keeps a program that answers while input is
     // still coming from filling its output pipe and stalling the both of us.
     std::thread feeder([&] {
-        writeAll(child.input, input);
+        writeAll(child.input, input); // it may end without reading it all
         close(child.input);
     });
     Session session;
